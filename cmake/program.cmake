@@ -4,15 +4,15 @@
 
 set(YYGATE_SOURCES
     ${YYGATE_PORTABLE_SOURCES}
-    src/frame/heap.cpp
-    src/frame/lifetime.cpp
-    src/frame/start.cpp
-    src/text/file_exists.cpp
-    src/text/program_location.cpp
-    src/gate/host_folder.cpp
-    src/gate/registry.cpp
-    src/gate/repeat_run.cpp
-    src/handshake/temp_copy_signal.cpp)
+    ${CMAKE_SOURCE_DIR}/src/frame/heap.cpp
+    ${CMAKE_SOURCE_DIR}/src/frame/lifetime.cpp
+    ${CMAKE_SOURCE_DIR}/src/frame/start.cpp
+    ${CMAKE_SOURCE_DIR}/src/text/file_exists.cpp
+    ${CMAKE_SOURCE_DIR}/src/text/program_location.cpp
+    ${CMAKE_SOURCE_DIR}/src/gate/host_folder.cpp
+    ${CMAKE_SOURCE_DIR}/src/gate/registry.cpp
+    ${CMAKE_SOURCE_DIR}/src/gate/repeat_run.cpp
+    ${CMAKE_SOURCE_DIR}/src/handshake/temp_copy_signal.cpp)
 
 set(YYGATE_ICON ${CMAKE_BINARY_DIR}/generated/yygate.ico)
 add_custom_command(
