@@ -18,7 +18,9 @@ wine_up() {
         localedef -i zh_CN -f UTF-8 "$dir/locale/zh_CN.UTF-8" 2>/dev/null ||
             { echo "wine_up: localedef zh_CN.UTF-8 failed" >&2; return 1; }
     fi
-    export LOCPATH="$dir/locale" LC_ALL=zh_CN.UTF-8
+    export LOCPATH="$dir/locale"
+    # bash itself cannot load the private locale and would warn; Wine can.
+    { export LC_ALL=zh_CN.UTF-8; } 2>/dev/null
     export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export WINEARCH=win64
 
