@@ -133,27 +133,27 @@ def main():
     work = args.work
 
     times, memory, bad = read_timer(os.path.join(work, 'timer.tsv'))
-    floor_time = statistics.median(times['floor'])
-    floor_ws = statistics.median(ws for ws, _ in memory['floor'])
-    floor_pf = statistics.median(pf for _, pf in memory['floor'])
     cases = [('in_folder', 'in the YY folder (mutex "yy2", no notice)'),
-             ('guard', 'outside it, ended by the guard (a first copy holds its notice)')]
+             ('guard', 'outside it, ended by the guard (a first copy holds its notice)'),
+             ('floor_dlls', 'do-nothing program importing the same three DLLs')]
 
     rows = []  # figure, program, floor, ratio, runs
+
+    def ratio(values, floor_values):
+        """Ratio of the medians, then of the minimums (the runs least disturbed)."""
+        return (f'{statistics.median(values) / statistics.median(floor_values):.2f}; '
+                f'{min(values) / min(floor_values):.2f}')
+
     for name, label in cases:
-        t = times[name]
-        rows.append((f'start to exit, {label}, ms', spread(t, 1000, 2), spread(times['floor'], 1000, 2),
-                     f'{statistics.median(t) / floor_time:.2f}', str(len(t))))
-    for name, label in cases:
-        ws = [w for w, _ in memory[name]]
-        rows.append((f'peak working set, {label}, KiB', spread(ws, 1024, 0),
-                     spread([w for w, _ in memory['floor']], 1024, 0),
-                     f'{statistics.median(ws) / floor_ws:.2f}', str(len(ws))))
-    for name, label in cases:
-        pf = [p for _, p in memory[name]]
-        rows.append((f'peak pagefile usage, {label}, KiB', spread(pf, 1024, 0),
-                     spread([p for _, p in memory['floor']], 1024, 0),
-                     f'{statistics.median(pf) / floor_pf:.2f}', str(len(pf))))
+        rows.append((f'start to exit, {label}, ms', spread(times[name], 1000, 2),
+                     spread(times['floor'], 1000, 2), ratio(times[name], times['floor']),
+                     str(len(times[name]))))
+    for index, what in ((0, 'peak working set'), (1, 'peak pagefile usage')):
+        floor_values = [m[index] for m in memory['floor']]
+        for name, label in cases:
+            values = [m[index] for m in memory[name]]
+            rows.append((f'{what}, {label}, KiB', spread(values, 1024, 0), spread(floor_values, 1024, 0),
+                         ratio(values, floor_values), str(len(values))))
 
     sizes = {}
     with open(os.path.join(work, 'sizes.tsv')) as f:
@@ -203,9 +203,12 @@ def main():
                  f'{args.runs} runs a figure after 2 warm-up runs, as median (min-max). '
                  'The floor is `bench/floor.cpp`, a GUI program built with the same compiler '
                  'and the same options whose entry only calls ExitProcess(0); it imports '
-                 'KERNEL32 alone, the program also USER32 and ADVAPI32.')
+                 'KERNEL32 alone, the program also USER32 and ADVAPI32. The rows of the '
+                 '"do-nothing program importing the same three DLLs" (`bench/floor_dlls.cpp`) '
+                 'show how much of the difference is the loading of those DLLs rather than '
+                 'the program\'s own steps.')
     lines.append('')
-    lines.append('| figure | program | floor | ratio | runs / note |')
+    lines.append('| figure | program | floor | ratio (medians; minimums) | runs / note |')
     lines.append('|---|---|---|---|---|')
     for row in rows:
         lines.append('| ' + ' | '.join(row) + ' |')
@@ -214,8 +217,8 @@ def main():
     lines.append('')
     lines.append('- Start to exit: `bench-timer` (bench/timer.cpp), itself a Windows program, '
                  'reads QueryPerformanceCounter before CreateProcess and after WaitForSingleObject '
-                 'on the process, so Wine\'s start-up of the timer is not counted. The three '
-                 'cases run interleaved, round by round. The YY folder is a folder holding the '
+                 'on the process, so Wine\'s start-up of the timer is not counted. The four '
+                 'programs run interleaved, round by round. The YY folder is a folder holding the '
                  'program with empty `YY.exe` and `yylauncher.exe`. For the guard case a first '
                  'copy is started outside the folder, left showing its notice (it holds the '
                  'guard\'s event) during all rounds and dismissed at the end; every measured copy '
