@@ -4,9 +4,12 @@
 #include "section_stage.h"
 
 #include "win/support/dialogs.h"
+#include "win/support/process.h"
 #include "win/support/scratch.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 using handshake::RunSectionOwner;
 using handshake::Section;
@@ -71,6 +74,30 @@ TEST_F(SectionOwner, EndsACopyThatIsStillRunningAfterTheExitWait)
     EXPECT_EQ(run.Value("copy_state"), "still running after 0 ms, ended by section-owner");
     EXPECT_EQ(run.Value("copy_removed"), "yes");
     EXPECT_FALSE(PathExists(JoinPath(folder.Path(), "YYGATE~1.TMP")));
+}
+
+// Asked to leave it, the tool ends without the copy: the copy still shows
+// its notice and its file stays.
+TEST_F(SectionOwner, LeavesACopyRunningWhenAsked)
+{
+    yytest::ScratchFolder folder;
+    ToolRun run = RunSectionOwner({program_, "--dir", folder.Path(), "--exit-wait", "0", "--leave-running"});
+    DWORD copyId = std::strtoul(run.Value("copy_pid").c_str(), nullptr, 10);
+    HANDLE copy = copyId != 0 ? OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, copyId) : nullptr;
+    bool stillRunning = copy != nullptr && WaitForSingleObject(copy, 0) == WAIT_TIMEOUT;
+    bool showsNotice = copyId != 0 && yytest::WaitForDialog(copyId, 15000, copy) != nullptr;
+    if (copy != nullptr) {
+        TerminateProcess(copy, yytest::kTerminatedByTest);
+        WaitForSingleObject(copy, 5000);
+        CloseHandle(copy);
+    }
+    ExpectExit(run, 0);
+    EXPECT_EQ(run.Value("signal"), "yes");
+    EXPECT_EQ(run.Value("copy_state"), "still running after 0 ms, left running");
+    EXPECT_EQ(run.Value("copy_removed"), "no, the copy is still running");
+    EXPECT_TRUE(stillRunning) << "the copy was not running after the tool ended";
+    EXPECT_TRUE(showsNotice);
+    EXPECT_TRUE(PathExists(JoinPath(folder.Path(), "yygate.tmp")));
 }
 
 TEST_F(SectionOwner, RefusesWhenThereIsNoProgramToCopy)
