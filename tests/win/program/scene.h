@@ -110,8 +110,8 @@ void ExpectOneMessageBoxCall(const TracedRun& run, const std::string& text, cons
 void ExpectNoticeRun(WatchedRun& run, const std::string& notice);
 
 // The whole right-folder path: no window at any moment, no message box, the
-// mutex "yy2" created initially owned and still held when the copy ends,
-// exit code 0.
+// guard never met, the mutex "yy2" created initially owned and still held
+// when the copy ends, exit code 0.
 void ExpectLockRun(WatchedRun& run);
 
 // Every test starts from a clean slate: its own scratch folder, no guard
