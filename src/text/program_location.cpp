@@ -2,9 +2,12 @@
 //
 // The module path may be longer than MAX_PATH bytes (double-byte folder
 // names, or a long-path-aware system), and GetModuleFileNameA truncates
-// without failing - on old systems without a terminating NUL. So the path is
-// asked for again with a larger buffer until it fits, and every buffer is
-// terminated here rather than trusted.
+// without failing - on old systems without a terminating NUL, and where the
+// cut would split a double-byte character, one byte short of the buffer with
+// no sign of truncation at all. So only a path that leaves at least two
+// bytes of the buffer unused is taken as whole; otherwise the path is asked
+// for again with a larger buffer, and every buffer is terminated here rather
+// than trusted.
 #include "text/program_location.h"
 
 #include "frame/heap.h"
@@ -58,12 +61,13 @@ void InitProgramLocation()
         DWORD got = GetModuleFileNameA(nullptr, buffer, size);
         if (got == 0)
             break; // no path at all: the location stays empty
-        if (got < size) {
+        if (got < size - 1) {
             buffer[got] = '\0';
             RecordLocation(buffer);
             break;
         }
-        // Truncated: got == size, with or without a NUL inside the buffer.
+        // Perhaps truncated: got is size (cut, with or without a NUL) or
+        // size - 1 (whole, or cut before a character that did not fit).
         if (buffer != first)
             FreeBlock(buffer);
         buffer = nullptr;
