@@ -73,24 +73,6 @@ TEST_P(StartTest, BehavesAsThePlainStart)
 
 INSTANTIATE_TEST_SUITE_P(Ways, StartTest, ::testing::ValuesIn(StartCases()), StartCaseName);
 
-// What a run shows, by what the folder holds.
-enum class Outcome { Lock, ShortNotice, LongNotice };
-
-void ExpectOutcome(WatchedRun& run, Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Lock:
-        ExpectLockRun(run);
-        break;
-    case Outcome::ShortNotice:
-        ExpectNoticeRun(run, kShortNotice);
-        break;
-    case Outcome::LongNotice:
-        ExpectNoticeRun(run, kLongNotice);
-        break;
-    }
-}
-
 // Start-up makes the program's folder the current directory, and
 // "yylauncher.exe" is looked for there by its bare name: what the caller's
 // current directory holds does not count.
@@ -155,8 +137,8 @@ const std::string kWideCharacter = "\xD6\xD0";
 const std::string kPair815C = "\x81\x5C";
 constexpr size_t kFirstBufferSize = 260;
 
-// A chain of double-byte folders below `base`, long enough that the module
-// path passes 260 bytes; `pad` ASCII bytes shift where byte 260 falls.
+// Six folders of 20 double-byte characters each, enough for a module path
+// past 260 bytes; `pad` ASCII bytes in the first shift where byte 260 falls.
 std::string LongFolderChain(size_t pad)
 {
     std::string chain;

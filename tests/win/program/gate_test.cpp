@@ -7,26 +7,9 @@
 namespace yytest {
 namespace {
 
-enum class Outcome { Lock, ShortNotice, LongNotice };
-
 // A marker in the guard's registry value: a run that takes the lock must
 // leave it alone.
 const std::string kMarker = "untouched";
-
-void ExpectOutcome(WatchedRun& run, Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::Lock:
-        ExpectLockRun(run);
-        break;
-    case Outcome::ShortNotice:
-        ExpectNoticeRun(run, kShortNotice);
-        break;
-    case Outcome::LongNotice:
-        ExpectNoticeRun(run, kLongNotice);
-        break;
-    }
-}
 
 void ExpectGuardValueAfter(Outcome outcome)
 {

@@ -121,7 +121,7 @@ void ExpectLockRun(WatchedRun& run)
 {
     ASSERT_TRUE(run.Started()) << run.Trace().Problems();
     std::string shown = FirstWindowShown(run.Id(), run.Handle(), kEndWait);
-    EXPECT_EQ(shown, "") << "a window of the copy was seen";
+    ASSERT_EQ(shown, "") << "a window of the copy was seen";
     std::optional<DWORD> code = run.WaitForExit();
     ASSERT_TRUE(code.has_value()) << "the copy did not end";
     EXPECT_EQ(Hex(*code), Hex(0));
@@ -151,9 +151,25 @@ void ExpectLockRun(WatchedRun& run)
     EXPECT_EQ(run.Trace().Problems(), "");
 }
 
+void ExpectOutcome(WatchedRun& run, Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Lock:
+        ExpectLockRun(run);
+        break;
+    case Outcome::ShortNotice:
+        ExpectNoticeRun(run, kShortNotice);
+        break;
+    case Outcome::LongNotice:
+        ExpectNoticeRun(run, kLongNotice);
+        break;
+    }
+}
+
 void ProgramTest::SetUp()
 {
     ASSERT_FALSE(ProgramPath().empty()) << "YYGATE_EXE is not set";
+    ASSERT_EQ(GetACP(), 936u) << "the program's texts are code page 936 bytes; run under a zh_CN locale";
     ASSERT_FALSE(scratch_.Path().empty()) << "no scratch folder";
     ASSERT_FALSE(EventExists(kGuardEventName)) << "another copy of the program holds the guard";
     ASSERT_EQ(LookAtMutex(kLaunchLockName), MutexSeen::Missing) << "a mutex \"yy2\" is left from elsewhere";

@@ -93,8 +93,11 @@ private:
     TracedRun run_;
 };
 
-// Shows the exit code in hex next to failures.
+// A number in hex ("0xFFFFFFFF"), so failed checks of codes read plainly.
 std::string Hex(uint64_t value);
+
+// What a run in a given folder leads to.
+enum class Outcome { Lock, ShortNotice, LongNotice };
 
 // Checks a message box of the program against the notice it should be:
 // caption, text, one OK button, an icon, no owner.
@@ -113,6 +116,9 @@ void ExpectNoticeRun(WatchedRun& run, const std::string& notice);
 // guard never met, the mutex "yy2" created initially owned and still held
 // when the copy ends, exit code 0.
 void ExpectLockRun(WatchedRun& run);
+
+// ExpectLockRun or ExpectNoticeRun with the notice of `outcome`.
+void ExpectOutcome(WatchedRun& run, Outcome outcome);
 
 // Every test starts from a clean slate: its own scratch folder, no guard
 // left by another copy, and the guard's registry value put back afterwards.
