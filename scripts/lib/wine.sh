@@ -1,6 +1,6 @@
 # Shared Wine set-up for the test, demo and benchmark scripts (sourced, not run).
 #
-# wine_up DIR   : makes a fresh prefix under DIR, a code page 936 locale, an X
+# wine_up DIR   : makes a prefix under DIR (or reuses one there), a code page 936 locale, an X
 #                 display (own Xvfb unless DISPLAY is set) and a persistent
 #                 wineserver, then exports what wine needs.
 # wine_down     : stops the wineserver and the Xvfb that wine_up started.
