@@ -3,6 +3,8 @@
 //
 // A message box is a visible top-level window of class "#32770"; its text is
 // the static control 0xFFFF. With --pid only that process's boxes count.
+#include "../common/report.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -27,27 +29,6 @@ static const char kUsage[] =
     "\n"
     "Exit codes: 0 pressed and the box closed, 1 wrong usage, 2 no message box\n"
     "within the wait, 3 the box has no OK button or did not close.\n";
-
-static void Report(const char* key, const char* format, ...)
-{
-    std::printf("%s: ", key);
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::printf("\n");
-    std::fflush(stdout);
-}
-
-static void ReportHex(const char* key, const char* bytes, int count)
-{
-    char shown[3 * 512 + 1] = "";
-    size_t used = 0;
-    for (int i = 0; i < count && used + 4 < sizeof(shown); ++i)
-        used += std::snprintf(shown + used, sizeof(shown) - used, i == 0 ? "%02X" : " %02X",
-                              static_cast<unsigned char>(bytes[i]));
-    Report(key, "%s", shown);
-}
 
 struct DialogSearch {
     DWORD processId; // 0: any process
@@ -114,9 +95,9 @@ int main(int argc, char** argv)
     Report("dialog_pid", "%lu", owner);
     char text[512];
     int captionLength = GetWindowTextA(dialog, text, sizeof(text));
-    ReportHex("dialog_caption", text, captionLength > 0 ? captionLength : 0);
+    ReportHex("dialog_caption", text, captionLength > 0 ? static_cast<size_t>(captionLength) : 0);
     UINT textLength = GetDlgItemTextA(dialog, 0xFFFF, text, sizeof(text));
-    ReportHex("dialog_text", text, static_cast<int>(textLength));
+    ReportHex("dialog_text", text, textLength);
 
     HWND button = GetDlgItem(dialog, IDOK);
     if (button == nullptr) {

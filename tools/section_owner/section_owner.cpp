@@ -6,6 +6,8 @@
 // first three bytes of the section until they turn to zero. Then it reports,
 // as "key: value" lines on stdout, what it saw, ends or waits for the copy
 // and removes the file it made. Every failure has its own exit code.
+#include "../common/report.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -87,19 +89,6 @@ struct Options {
     bool leaveRunning = false;
 };
 
-// One report line; flushed at once, so that a reader sees the signal while
-// the copy may still be showing its notice.
-static void Report(const char* key, const char* format, ...)
-{
-    std::printf("%s: ", key);
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::printf("\n");
-    std::fflush(stdout);
-}
-
 // Paths may hold code page 936 bytes; the report stays ASCII.
 static void ReportPath(const char* key, const char* path)
 {
@@ -112,16 +101,6 @@ static void ReportPath(const char* key, const char* path)
         else
             out += std::snprintf(shown + out, sizeof(shown) - out, "\\x%02X", *p);
     }
-    shown[out] = '\0';
-    Report(key, "%s", shown);
-}
-
-static void ReportBytes(const char* key, const volatile BYTE* bytes, size_t count)
-{
-    char shown[3 * kShownBytes + 1];
-    size_t out = 0;
-    for (size_t i = 0; i < count; ++i)
-        out += std::snprintf(shown + out, sizeof(shown) - out, i == 0 ? "%02X" : " %02X", bytes[i]);
     shown[out] = '\0';
     Report(key, "%s", shown);
 }
@@ -393,7 +372,7 @@ int main(int argc, char** argv)
     for (SIZE_T offset = 0; offset < pageSize; ++offset)
         page[offset] = PatternByte(offset);
     Report("section_size", "%lu", static_cast<unsigned long>(pageSize));
-    ReportBytes("bytes_before", page, kShownBytes);
+    ReportHex("bytes_before", page, kShownBytes);
 
     // An existing file is never overwritten: it is not this tool's to remove.
     if (!CopyFileA(program, copy, TRUE)) {
@@ -438,7 +417,7 @@ int main(int argc, char** argv)
     CloseHandle(child.hProcess);
 
     // Read once the copy is done with the section (or left running).
-    ReportBytes("bytes_after", page, kShownBytes);
+    ReportHex("bytes_after", page, kShownBytes);
     SIZE_T changed = FirstChangedOffset(page, pageSize);
     if (changed == 0) {
         Report("rest_unchanged", "yes");

@@ -8,6 +8,8 @@
 // back and the program ends normally. Between debug events the program's
 // visible top-level windows are listed as they appear. The report is
 // "key: value" lines on stdout, with texts as hex bytes.
+#include "../common/report.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -43,24 +45,6 @@ static const char kUsage[] =
     "\n"
     "Exit codes: 0 watched to its end, 1 wrong usage, 2 the program could not\n"
     "be started, 3 the time limit was reached and the program was ended.\n";
-
-static void Report(const char* key, const char* format, ...)
-{
-    std::printf("%s: ", key);
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::printf("\n");
-    std::fflush(stdout);
-}
-
-static void AppendHex(char* out, size_t size, const char* bytes, int count)
-{
-    size_t used = std::strlen(out);
-    for (int i = 0; i < count && used + 4 < size; ++i)
-        used += std::snprintf(out + used, size - used, i == 0 ? "%02X" : " %02X", static_cast<unsigned char>(bytes[i]));
-}
 
 static bool MutexExists(const char* name)
 {
@@ -104,12 +88,12 @@ static void ReportWindow(HWND window)
     int captionLength = GetWindowTextA(window, caption, sizeof(caption));
     char line[4096];
     std::snprintf(line, sizeof(line), "class \"%s\" caption ", className);
-    AppendHex(line, sizeof(line), caption, captionLength > 0 ? captionLength : 0);
+    AppendHex(line, sizeof(line), caption, captionLength > 0 ? static_cast<size_t>(captionLength) : 0);
     if (std::strcmp(className, "#32770") == 0) {
         char text[512];
         UINT textLength = GetDlgItemTextA(window, 0xFFFF, text, sizeof(text));
         std::strncat(line, " text ", sizeof(line) - std::strlen(line) - 1);
-        AppendHex(line, sizeof(line), text, static_cast<int>(textLength));
+        AppendHex(line, sizeof(line), text, textLength);
     }
     Report("window", "%s", line);
 }
