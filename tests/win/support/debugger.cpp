@@ -202,21 +202,8 @@ void TracedRun::Note(const std::string& problem)
 // everything that touches the copy's threads happens here.
 void TracedRun::Serve(std::string exe, StartOptions options)
 {
-    std::string commandLine = CommandLineFor(exe, options.arguments);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    if (options.showWindow >= 0) {
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = static_cast<WORD>(options.showWindow);
-    }
-    std::vector<char> environment;
-    if (!options.environment.empty())
-        environment = EnvironmentBlockWith(options.environment);
-    PROCESS_INFORMATION info = {};
-    BOOL created = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                                  environment.empty() ? nullptr : environment.data(),
-                                  options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
-                                  &startup, &info);
+    PROCESS_INFORMATION info;
+    bool created = CreateProcessWith(exe, options, DEBUG_ONLY_THIS_PROCESS, &info);
     DWORD error = GetLastError();
     {
         std::lock_guard<std::mutex> hold(lock_);

@@ -42,7 +42,8 @@ std::vector<char> EnvironmentBlockWith(const std::vector<std::pair<std::string, 
     return block;
 }
 
-ChildProcess::ChildProcess(const std::string& exe, const StartOptions& options)
+bool CreateProcessWith(const std::string& exe, const StartOptions& options, DWORD flags,
+                       PROCESS_INFORMATION* info)
 {
     std::string commandLine = CommandLineFor(exe, options.arguments);
     STARTUPINFOA startup = {};
@@ -54,12 +55,17 @@ ChildProcess::ChildProcess(const std::string& exe, const StartOptions& options)
     std::vector<char> environment;
     if (!options.environment.empty())
         environment = EnvironmentBlockWith(options.environment);
-    PROCESS_INFORMATION info = {};
-    DWORD flags = options.suspended ? CREATE_SUSPENDED : 0;
-    if (CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags,
-                       environment.empty() ? nullptr : environment.data(),
-                       options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
-                       &startup, &info)) {
+    *info = {};
+    return CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags,
+                          environment.empty() ? nullptr : environment.data(),
+                          options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
+                          &startup, info) != FALSE;
+}
+
+ChildProcess::ChildProcess(const std::string& exe, const StartOptions& options)
+{
+    PROCESS_INFORMATION info;
+    if (CreateProcessWith(exe, options, options.suspended ? CREATE_SUSPENDED : 0, &info)) {
         process_ = info.hProcess;
         thread_ = info.hThread;
         id_ = info.dwProcessId;

@@ -63,6 +63,12 @@ private:
     DWORD startError_ = 0;
 };
 
+// CreateProcessA for `exe` with the options' arguments, current directory,
+// show-window request and environment, and the creation `flags`
+// (`options.suspended` is left to the caller's flags).
+bool CreateProcessWith(const std::string& exe, const StartOptions& options, DWORD flags,
+                       PROCESS_INFORMATION* info);
+
 // The command line CreateProcessA gets: the quoted path, then the arguments.
 std::string CommandLineFor(const std::string& exe, const std::string& arguments);
 
