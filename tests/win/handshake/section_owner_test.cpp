@@ -179,7 +179,7 @@ TEST_F(SectionOwner, FailsWhenTheCopyCannotBeMade)
     run = RunSectionOwner({program_, "--dir", folder.Path()});
     ExpectExit(run, 5);
     EXPECT_EQ(run.Value("error"), "copy failed: the file exists already");
-    EXPECT_EQ(handshake::ReadWholeFile(JoinPath(folder.Path(), "yygate.tmp")), "someone else's file");
+    EXPECT_EQ(yytest::ReadWholeFile(JoinPath(folder.Path(), "yygate.tmp")), "someone else's file");
 }
 
 // A program that is no executable copies fine but does not start; the copy

@@ -52,6 +52,4 @@ struct ToolRun {
 };
 ToolRun RunSectionOwner(const std::vector<std::string>& arguments, DWORD timeoutMs = 60000);
 
-std::string ReadWholeFile(const std::string& path);
-
 } // namespace handshake

@@ -35,17 +35,7 @@ struct HeapEvent {
 std::vector<HeapEvent> ReadSeamLog(const std::string& path)
 {
     std::vector<HeapEvent> events;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return events;
-    std::string text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(file);
-
+    std::string text = ReadWholeFile(path);
     std::istringstream lines(text);
     std::string word;
     while (lines >> word) {

@@ -335,20 +335,6 @@ private:
     unsigned char* view_ = nullptr;
 };
 
-std::string FileContent(const std::string& path)
-{
-    std::string content;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return content;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
-        content.append(chunk, got);
-    CloseHandle(file);
-    return content;
-}
-
 // What a process of the test's user meets when it asks for the section the
 // way the program does: "opened, map refused", "open refused" or "opened and
 // mapped".
@@ -398,7 +384,7 @@ TEST_P(SectionSquatTest, TemporaryCopyGoesOnToTheFolderCheck)
     EXPECT_EQ(HexBytes(section.Bytes().substr(0, 8)), "01 02 03 04 05 06 07 08");
     EXPECT_TRUE(section.Bytes() == Pattern()) << "a byte of the section changed";
     if (c.refusal == Refusal::ReadOnlyPages)
-        EXPECT_TRUE(FileContent(patternFile) == Pattern()) << "the file behind the section changed";
+        EXPECT_TRUE(ReadWholeFile(patternFile) == Pattern()) << "the file behind the section changed";
     ExpectGuardValueAfter(c.scene.outcome);
 }
 

@@ -152,4 +152,19 @@ std::string ScratchFolder::PlaceProgram(const std::string& relative, const std::
     return CopyFileA(source.c_str(), full.c_str(), FALSE) ? full : std::string();
 }
 
+std::string ReadWholeFile(const std::string& path)
+{
+    std::string content;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return content;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        content.append(chunk, got);
+    CloseHandle(file);
+    return content;
+}
+
 } // namespace yytest

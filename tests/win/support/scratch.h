@@ -56,4 +56,8 @@ private:
     std::string path_;
 };
 
+// The whole content of a file, read while others may still write it; empty
+// when the file cannot be opened.
+std::string ReadWholeFile(const std::string& path);
+
 } // namespace yytest
